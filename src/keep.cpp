@@ -2,19 +2,44 @@
 
 #include <array>
 #include <bit>
+#include <cstring>
 
 #include "cpu.h"
 
 namespace tovrin {
 namespace {
 
-// The portable reference: one byte at a time, without branches on the data.
-// dst may equal src or lie before it. Returns the number of bytes kept.
+// The portable reference. dst may equal src or lie before it. Returns the
+// number of bytes kept.
 std::size_t keep_into(std::uint8_t* dst, const std::uint8_t* src,
                       std::size_t n, std::uint8_t& last) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHigh = 0x8080808080808080u;
+  const auto has_zero = [](std::uint64_t w) { return (w - kOnes) & ~w & kHigh; };
   bool cr = last == kCR;
-  std::size_t k = 0;
-  for (std::size_t i = 0; i < n; ++i) {
+  std::size_t k = 0, i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, src + i, 8);
+    // Eight plain bytes, none of them NUL, high or CR, all stay.
+    if (((w & kHigh) | has_zero(w) | has_zero(w ^ (kOnes * kCR))) == 0) {
+      std::memmove(dst + k, &w, 8);
+      k += 8;
+      cr = false;
+      continue;
+    }
+    // Byte by byte, without branches on the data, from the word already
+    // loaded: reading the block while writing into it costs more.
+    for (unsigned j = 0; j < 64; j += 8) {
+      const auto b = static_cast<std::uint8_t>(w >> j);
+      const bool is_cr = b == kCR;
+      const bool kept = static_cast<std::int8_t>(b) > 0 && !(is_cr && cr);
+      dst[k] = b;
+      k += kept;
+      cr = kept ? is_cr : cr;
+    }
+  }
+  for (; i < n; ++i) {
     const std::uint8_t b = src[i];
     const bool is_cr = b == kCR;
     const bool kept = static_cast<std::int8_t>(b) > 0 && !(is_cr && cr);
@@ -79,6 +104,14 @@ __attribute__((target("avx2,popcnt"))) std::size_t keep_avx2(
     const std::uint64_t C = bits(_mm256_cmpeq_epi8(lo, cr)) |
                             std::uint64_t{bits(_mm256_cmpeq_epi8(hi, cr))} << 32;
     const std::uint64_t m = keep_mask(P, C, carry);
+    if (m == ~std::uint64_t{0}) {
+      if (k != i) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + k), lo);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + k + 32), hi);
+      }
+      k += 64;
+      continue;
+    }
     // Each 8-byte group is loaded before anything is stored over it: k never
     // passes the group's start.
     for (unsigned g = 0; g < 64; g += 8) {
@@ -108,6 +141,12 @@ std::size_t keep_avx512(std::uint8_t* p, std::size_t n, std::uint8_t& last) {
     const __m512i v = _mm512_loadu_si512(p + i);
     const std::uint64_t m = keep_mask(_mm512_cmpgt_epi8_mask(v, zero),
                                       _mm512_cmpeq_epi8_mask(v, cr), carry);
+    if (m == ~std::uint64_t{0}) {
+      // Nothing dropped: text often keeps every byte, and in place.
+      if (k != i) _mm512_storeu_si512(p + k, v);
+      k += 64;
+      continue;
+    }
     _mm512_storeu_si512(p + k, _mm512_maskz_compress_epi8(m, v));
     k += static_cast<unsigned>(__builtin_popcountll(m));
   }
