@@ -1,5 +1,21 @@
-// Which vector instructions the running CPU offers.
+// Which vector instructions the running CPU offers, and picking by them.
 #pragma once
+
+#include <span>
+
+namespace tovrin {
+
+// The fn of the last entry in `paths` that this CPU supports; tables list
+// the portable path first and the widest last.
+template <class Path>
+auto fastest(std::span<const Path> paths) {
+  auto fn = paths[0].fn;
+  for (const Path& p : paths)
+    if (p.supported) fn = p.fn;
+  return fn;
+}
+
+}  // namespace tovrin
 
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
 #define TOVRIN_X86 1

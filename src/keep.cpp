@@ -181,20 +181,8 @@ std::span<const KeepPath> keep_paths() {
   return table;
 }
 
-namespace {
-
-// The fastest path this CPU runs: the last supported one in the table.
-KeepFn best() {
-  KeepFn fn = keep_scalar;
-  for (const KeepPath& p : keep_paths())
-    if (p.supported) fn = p.fn;
-  return fn;
-}
-
-}  // namespace
-
 std::size_t keep(std::span<std::uint8_t> block, std::uint8_t& last) {
-  static const KeepFn fn = best();
+  static const KeepFn fn = fastest(keep_paths());
   return fn(block.data(), block.size(), last);
 }
 

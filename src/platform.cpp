@@ -139,12 +139,7 @@ void init_streams() {
 
 bool write_text(std::FILE* out, const std::uint8_t* p, std::size_t n) {
   constexpr std::size_t kChunk = 8192;
-  static const ExpandFn expand = [] {
-    ExpandFn fn = expand_scalar;
-    for (const ExpandPath& e : expand_paths())
-      if (e.supported) fn = e.fn;
-    return fn;
-  }();
+  static const ExpandFn expand = fastest(expand_paths());
   static std::uint8_t wide[2 * kChunk + 64];
   while (n != 0) {
     const std::size_t c = n < kChunk ? n : kChunk;
