@@ -23,21 +23,32 @@ int fail(std::string_view message) {
   return kStatusFailed;
 }
 
+// Writes kept bytes to the sink; false once it has failed.
+bool emit(std::FILE* out, bool text, const std::uint8_t* p, std::size_t n) {
+  return text ? write_text(out, p, n) : std::fwrite(p, 1, n, out) == n;
+}
+
 // Filters all of `in` into `out`, 8 KiB per read, stopping at the first
 // failure. `text`: out is a text stream; `console`: no block is held back.
 Result filter(std::FILE* in, std::FILE* out, bool text, bool console) {
-  static std::uint8_t block[8192];
+  // Each read lands just behind the bytes kept so far, so kept bytes reach
+  // the sink in large writes straight from here, with no copy in between.
+  constexpr std::size_t kBlock = 8192;
+  static std::uint8_t area[32 * kBlock];
   std::uint8_t last = 0;
+  std::size_t kept = 0;
   for (;;) {
-    const std::size_t n = std::fread(block, 1, sizeof block, in);
+    const std::size_t n = std::fread(area + kept, 1, kBlock, in);
     if (n == 0) break;
-    const std::size_t k = keep({block, n}, last);
-    const bool written = text ? write_text(out, block, k)
-                              : std::fwrite(block, 1, k, out) == k;
-    if (!written || (console && std::fflush(out) != 0))
-      return Result::kWriteFailed;
+    kept += keep({area + kept, n}, last);
+    if (console || kept > sizeof area - kBlock) {
+      if (!emit(out, text, area, kept) || (console && std::fflush(out) != 0))
+        return Result::kWriteFailed;
+      kept = 0;
+    }
     if (std::ferror(in)) break;
   }
+  if (!emit(out, text, area, kept)) return Result::kWriteFailed;
   return std::ferror(in) ? Result::kReadFailed : Result::kDone;
 }
 

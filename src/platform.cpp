@@ -174,7 +174,8 @@ std::FILE* open_input(const char* path) {
 
 std::FILE* open_output(const char* path) {
   std::FILE* f = std::fopen(path, "wb");
-  if (f != nullptr) std::setvbuf(f, out_buffer, _IOFBF, kOutBuffer);
+  // The filter hands over kept bytes in blocks of up to 256 KiB already.
+  if (f != nullptr) std::setvbuf(f, nullptr, _IONBF, 0);
   return f;
 }
 
