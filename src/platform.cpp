@@ -19,12 +19,12 @@ namespace tovrin {
 namespace {
 
 // Large stream buffers let the host read and write in big blocks while the
-// filter still asks for 8 KiB at a time. Only one sink is open per run.
+// filter still asks for 8 KiB at a time.
 constexpr std::size_t kInBuffer = 256 * 1024;
-constexpr std::size_t kOutBuffer = 256 * 1024;
+constexpr std::size_t kStdoutBuffer = 256 * 1024;
 constexpr std::size_t kPipeBuffer = 64 * 1024;  // pipes take 64 KiB at most
 char in_buffer[kInBuffer];
-char out_buffer[kOutBuffer];
+char stdout_buffer[kStdoutBuffer];
 
 std::size_t expand_scalar(const std::uint8_t* src, std::size_t n,
                           std::uint8_t* dst) {
@@ -183,7 +183,7 @@ bool prepare_stdout() {
   if (console(stdout)) return true;
   struct stat st;
   const bool pipe = fstat(fileno(stdout), &st) == 0 && S_ISFIFO(st.st_mode);
-  std::setvbuf(stdout, out_buffer, _IOFBF, pipe ? kPipeBuffer : kOutBuffer);
+  std::setvbuf(stdout, stdout_buffer, _IOFBF, pipe ? kPipeBuffer : kStdoutBuffer);
   return false;
 }
 
