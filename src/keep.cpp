@@ -1,7 +1,6 @@
 #include "keep.h"
 
 #include <array>
-#include <bit>
 #include <cstring>
 
 #include "cpu.h"
@@ -18,6 +17,14 @@ std::size_t keep_into(std::uint8_t* dst, const std::uint8_t* src,
   const auto has_zero = [](std::uint64_t w) { return (w - kOnes) & ~w & kHigh; };
   bool cr = last == kCR;
   std::size_t k = 0, i = 0;
+  // One byte, without branches on the data: always stored, kept by counting.
+  const auto put = [&](std::uint8_t b) {
+    const bool is_cr = b == kCR;
+    const bool kept = static_cast<std::int8_t>(b) > 0 && !(is_cr && cr);
+    dst[k] = b;
+    k += kept;
+    cr = kept ? is_cr : cr;
+  };
   for (; i + 8 <= n; i += 8) {
     std::uint64_t w;
     std::memcpy(&w, src + i, 8);
@@ -28,25 +35,11 @@ std::size_t keep_into(std::uint8_t* dst, const std::uint8_t* src,
       cr = false;
       continue;
     }
-    // Byte by byte, without branches on the data, from the word already
-    // loaded: reading the block while writing into it costs more.
-    for (unsigned j = 0; j < 64; j += 8) {
-      const auto b = static_cast<std::uint8_t>(w >> j);
-      const bool is_cr = b == kCR;
-      const bool kept = static_cast<std::int8_t>(b) > 0 && !(is_cr && cr);
-      dst[k] = b;
-      k += kept;
-      cr = kept ? is_cr : cr;
-    }
+    // From the word already loaded: reading the block byte by byte while
+    // writing into it costs more.
+    for (unsigned j = 0; j < 64; j += 8) put(static_cast<std::uint8_t>(w >> j));
   }
-  for (; i < n; ++i) {
-    const std::uint8_t b = src[i];
-    const bool is_cr = b == kCR;
-    const bool kept = static_cast<std::int8_t>(b) > 0 && !(is_cr && cr);
-    dst[k] = b;
-    k += kept;
-    cr = kept ? is_cr : cr;
-  }
+  for (; i < n; ++i) put(src[i]);
   if (k != 0) last = dst[k - 1];
   return k;
 }
