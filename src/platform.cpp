@@ -131,8 +131,9 @@ bool same_file(std::FILE* in, const char* path) {
 #else
 
 void init_streams() {
-  // Read-only /dev/null in a closed slot: writes to it still fail, and are
-  // reported, but nothing we open can take its number.
+  // Read-only /dev/null in a closed slot: writes to a closed standard output
+  // still fail and are reported, closing it with nothing written succeeds,
+  // and no file we open takes a standard stream's number.
   for (int fd = 0; fd <= 2; ++fd)
     if (fcntl(fd, F_GETFD) == -1) open("/dev/null", O_RDONLY);
 }

@@ -9,8 +9,9 @@
 
 namespace tovrin {
 
-// Call first. Makes sure a closed standard descriptor can't be handed out
-// again, so no file we open ever stands in for standard output or error.
+// Call first. Fills closed standard descriptors so that no file we open
+// stands in for a standard stream, and a closed standard output fails only
+// when something is written to it.
 void init_streams();
 
 // Opens `path` for binary reading, with a large stream buffer. Null when it
